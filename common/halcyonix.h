@@ -1,0 +1,14 @@
+/* The Halcyonix device library's function layer, for C and C++. */
+#ifndef HALCYONIX_H
+#define HALCYONIX_H
+
+#include "aError.h"
+#include "aDefs.h"
+#include "aVersion.h"
+#include "aDirectory.h"
+#include "aFile.h"
+#include "aTime.h"
+#include "aMutex.h"
+#include "aLogger.h"
+
+#endif
