@@ -10,5 +10,10 @@
 #include "aTime.h"
 #include "aMutex.h"
 #include "aLogger.h"
+#include "aPacket.h"
+#include "aPacketFifo.h"
+#include "aPacketLog.h"
+#include "aStream.h"
+#include "aStream_File.h"
 
 #endif
