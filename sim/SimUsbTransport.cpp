@@ -1,0 +1,101 @@
+#include "SimUsbTransport.h"
+
+#include <algorithm>
+#include <stdexcept>
+
+#include "aUSBBus.h"
+
+namespace halcyonix_sim {
+
+namespace {
+constexpr uint16_t kMaxPacketSize = 64;
+}
+
+SimUsbTransport::SimUsbTransport(SimModule& module) : SimTransport(module)
+{
+    if (!plug())
+        throw std::runtime_error("the USB bus refused the simulated module");
+}
+
+SimUsbTransport::~SimUsbTransport()
+{
+    detachModule();
+    disconnect();
+}
+
+bool SimUsbTransport::plug()
+{
+    ModuleConfig config = module().config();
+    std::lock_guard lock(deviceMutex_);
+    if (device_)
+        return true;
+    device_ = aUSBBus_Plug(config.serialNumber, config.model, kMaxPacketSize, kMaxPacketSize);
+    if (!device_)
+        return false;
+    parser_.reset();
+    aUSBBus_SetHeld(device_, refusing_);
+    aUSBBus_SetOutHandler(device_, &SimUsbTransport::onOut, this);
+    return true;
+}
+
+bool SimUsbTransport::replug()
+{
+    return plug();
+}
+
+std::string SimUsbTransport::describe() const
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "usb %08X", module().config().serialNumber);
+    return text;
+}
+
+bool SimUsbTransport::disconnect()
+{
+    {
+        std::lock_guard lock(deviceMutex_);
+        if (device_)
+            aUSBBus_Unplug(&device_);
+    }
+    module().setAttached(false);
+    return true;
+}
+
+bool SimUsbTransport::setRefusing(bool refusing)
+{
+    std::lock_guard lock(deviceMutex_);
+    refusing_ = refusing;
+    if (device_)
+        aUSBBus_SetHeld(device_, refusing);
+    return true;
+}
+
+void SimUsbTransport::onOut(const uint8_t* bytes, std::size_t length, void* reference)
+{
+    auto* self = static_cast<SimUsbTransport*>(reference);
+    self->module().setAttached(true);
+    self->deliverIncoming(bytes, length);
+}
+
+std::vector<uint8_t> SimUsbTransport::encode(const SimPacket& packet)
+{
+    return packet.image();
+}
+
+std::optional<SimPacket> SimUsbTransport::parse(uint8_t byte)
+{
+    return parser_.feed(byte);
+}
+
+void SimUsbTransport::writeWire(const std::vector<uint8_t>& bytes)
+{
+    std::lock_guard lock(deviceMutex_);
+    if (!device_)
+        return;
+    for (std::size_t at = 0; at < bytes.size(); at += kMaxPacketSize) {
+        std::size_t chunk = std::min<std::size_t>(kMaxPacketSize, bytes.size() - at);
+        aUSBBus_SendIn(device_, bytes.data() + at, chunk);
+    }
+}
+
+}  // namespace halcyonix_sim
