@@ -15,5 +15,9 @@
 #include "aPacketLog.h"
 #include "aStream.h"
 #include "aStream_File.h"
+#include "aStream_Serial.h"
+#include "aStream_Socket.h"
+#include "aStream_USB.h"
+#include "aUSBBus.h"
 
 #endif
