@@ -2,6 +2,8 @@
 // end and speaks the wire protocol with its own CRC-8 and COBS.
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
@@ -135,6 +137,8 @@ struct OpenCase {
     int twoStopBits;
     aErr expected;
 };
+
+void PrintTo(const OpenCase& c, std::ostream* os) { *os << c.name; }
 
 class SerialOpen : public PseudoTerminal, public ::testing::WithParamInterface<OpenCase> {};
 
@@ -285,6 +289,8 @@ struct DamageCase {
     const char* name;
     Bytes (*damage)(Bytes frame);
 };
+
+void PrintTo(const DamageCase& c, std::ostream* os) { *os << c.name; }
 
 class CorruptFrame : public PseudoTerminal, public ::testing::WithParamInterface<DamageCase> {};
 

@@ -2,6 +2,8 @@
 // closing or resetting, refusal, reconnection and the would-block limit.
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -121,6 +123,8 @@ struct LossCase {
     const char* name;
     bool reset;
 };
+
+void PrintTo(const LossCase& c, std::ostream* os) { *os << c.name; }
 
 class SocketLoss : public SocketStream, public ::testing::WithParamInterface<LossCase> {};
 

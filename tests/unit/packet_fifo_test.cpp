@@ -145,18 +145,24 @@ uint8_t countOffers(const aPacket* packet, void* reference) {
 TEST_F(Fifo, EachPacketIsOfferedOncePerCallHoweverOftenTheWaiterWakes) {
     put(2, 0);
     OfferCount count;
+    auto offered = [&](uint8_t tag) {
+        std::lock_guard<std::mutex> lock(count.mutex);
+        return count.offers.count(tag) > 0;
+    };
     auto waiter = std::async(std::launch::async, [&] {
-        return PacketPtr(aPacketFifo_AwaitFirst(queue, countOffers, &count, 1500));
+        return PacketPtr(aPacketFifo_AwaitFirst(queue, countOffers, &count, 3000));
     });
-    for (uint8_t tag = 1; tag <= 40; ++tag) {
-        put(2, tag);  // every put wakes the waiter
-        std::this_thread::yield();
+    // One put at a time, each seen before the next: the waiter wakes and rescans every time.
+    ASSERT_TRUE(hxtest::waitFor([&] { return offered(0); }));
+    for (uint8_t tag = 1; tag <= 20; ++tag) {
+        put(2, tag);
+        ASSERT_TRUE(hxtest::waitFor([&] { return offered(tag); }));
     }
     EXPECT_EQ(waiter.get(), nullptr);
     std::lock_guard<std::mutex> lock(count.mutex);
-    ASSERT_EQ(count.offers.size(), 41u);
+    ASSERT_EQ(count.offers.size(), 21u);
     for (const auto& [tag, offers] : count.offers) EXPECT_EQ(offers, 1) << "packet " << int(tag);
-    EXPECT_EQ(aPacketFifo_GetLength(queue), 41u);
+    EXPECT_EQ(aPacketFifo_GetLength(queue), 21u);
 }
 
 TEST_F(Fifo, WaitersWithDifferentFiltersEachTakeTheirOwn) {

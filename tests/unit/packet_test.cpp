@@ -1,6 +1,8 @@
 // Packets: whole creation, byte-by-byte assembly and the UEI accessors.
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <vector>
 
 #include "aPacket.h"
@@ -18,6 +20,8 @@ struct AssemblyCase {
     std::vector<aErr> results;  // one per byte
     bool complete;
 };
+
+void PrintTo(const AssemblyCase& c, std::ostream* os) { *os << c.name; }
 
 class PacketAssembly : public ::testing::TestWithParam<AssemblyCase> {};
 

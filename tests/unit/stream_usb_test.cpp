@@ -2,6 +2,8 @@
 // chunking, the read time-out, and the outcomes of opening.
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <chrono>
 #include <mutex>
 #include <numeric>
@@ -91,6 +93,8 @@ struct ChunkCase {
     std::vector<size_t> chunks;
 };
 
+void PrintTo(const ChunkCase& c, std::ostream* os) { *os << c.name; }
+
 class UsbChunks : public UsbStream, public ::testing::WithParamInterface<ChunkCase> {};
 
 TEST_P(UsbChunks, BlockGoesAsTheseTransfers) {
@@ -177,6 +181,8 @@ struct OpenCase {
     uint32_t serial;
     aErr expected;
 };
+
+void PrintTo(const OpenCase& c, std::ostream* os) { *os << c.name; }
 
 class UsbOpen : public UsbStream, public ::testing::WithParamInterface<OpenCase> {};
 
