@@ -179,7 +179,8 @@ SimTcpTransport::~SimTcpTransport()
     running_ = false;
     thread_.join();
     dropHost();
-    ::close(listenFd_);
+    if (listenFd_ >= 0)
+        ::close(listenFd_);
 }
 
 std::string SimTcpTransport::describe() const
@@ -190,6 +191,7 @@ std::string SimTcpTransport::describe() const
 void SimTcpTransport::loop()
 {
     while (running_) {
+        followRefusal();
         pollfd fds[2] = {{listenFd_, POLLIN, 0}, {-1, POLLIN, 0}};
         {
             std::lock_guard lock(connectionMutex_);
@@ -197,10 +199,22 @@ void SimTcpTransport::loop()
         }
         if (::poll(fds, 2, kPollMs) <= 0)
             continue;
-        if (fds[0].revents & POLLIN)
+        if (fds[0].fd >= 0 && (fds[0].revents & POLLIN))
             acceptHost();
         if (fds[1].fd >= 0 && (fds[1].revents & (POLLIN | POLLHUP | POLLERR)))
             readHost();
+    }
+}
+
+// A refusing module is not listening at all, so connecting fails as with a module that is off.
+void SimTcpTransport::followRefusal()
+{
+    if (refusing_ && listenFd_ >= 0) {
+        ::close(listenFd_);
+        listenFd_ = -1;
+    } else if (!refusing_ && listenFd_ < 0) {
+        uint16_t same = 0;
+        listenFd_ = listenOnLoopback(port_, same);
     }
 }
 
@@ -209,13 +223,6 @@ void SimTcpTransport::acceptHost()
     int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
     if (fd < 0)
         return;
-    if (refusing_) {
-        // Resetting at once is how a module that does not take the connection looks.
-        linger hard{1, 0};
-        ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
-        ::close(fd);
-        return;
-    }
     int on = 1;
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
     makeNonBlocking(fd);

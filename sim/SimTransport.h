@@ -80,6 +80,7 @@ public:
 
 private:
     void loop();
+    void followRefusal();
     void acceptHost();
     void readHost();
     void dropHost();
