@@ -19,5 +19,6 @@
 #include "aStream_Socket.h"
 #include "aStream_USB.h"
 #include "aUSBBus.h"
+#include "aLink.h"
 
 #endif
