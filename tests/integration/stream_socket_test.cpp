@@ -10,7 +10,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -161,6 +163,36 @@ TEST_F(SocketStream, WriteAfterAResetReachesTheNewConnection) {
     ASSERT_TRUE(reconnected);
     ASSERT_EQ(aStream_Write(stream, "data", 4), aErrNone);
     EXPECT_NE(peer.receive(4).find("data"), std::string::npos);
+}
+
+TEST_F(SocketStream, ReaderAndWriterNoticingOneLossReconnectOnce) {
+    std::atomic<bool> stop{false};
+    std::thread writer([&] {
+        while (!stop) {
+            aStream_Write(stream, "w", 1);
+            std::this_thread::sleep_for(2ms);
+        }
+    });
+    std::atomic<bool> gotMarker{false};
+    std::thread reader([&] {
+        std::string got;
+        while (!stop && got.find("zz") == std::string::npos) {
+            uint8_t byte;
+            if (aStream_Read(stream, &byte, 1) == aErrNone) got.push_back(static_cast<char>(byte));
+        }
+        gotMarker = got.find("zz") != std::string::npos;
+    });
+    peer.closeConnection(true);
+    const bool reconnected = peer.accept();
+    if (reconnected) peer.send("zz");
+    EXPECT_TRUE(hxtest::waitFor([&] { return gotMarker || !reconnected; }));
+    const bool again = peer.accept(300ms);
+    stop = true;
+    writer.join();
+    reader.join();
+    ASSERT_TRUE(reconnected);
+    EXPECT_FALSE(again) << "both threads reconnected";
+    EXPECT_TRUE(gotMarker);
 }
 
 TEST_F(SocketStream, LostPeerGivesConnectionWithoutSpinning) {

@@ -6,7 +6,7 @@
 
 #include <chrono>
 #include <mutex>
-#include <numeric>
+#include <thread>
 #include <vector>
 
 #include "aStream_USB.h"
@@ -155,6 +155,30 @@ TEST_F(UsbStream, OutHandlerReceivesEveryTransfer) {
     ASSERT_EQ(aStream_Write(stream, block.data(), block.size()), aErrNone);
     std::lock_guard<std::mutex> lock(seen.mutex);
     EXPECT_EQ(seen.sizes, (std::vector<size_t>{511, 511, 2}));
+}
+
+TEST_F(UsbStream, ReaderAndWriterRunTogether) {
+    plugAndOpen(64, 64);
+    // The device echoes every OUT transfer as an IN transfer.
+    ASSERT_EQ(aUSBBus_SetOutHandler(device, [](const uint8_t* bytes, size_t length, void* reference) {
+        aUSBBus_SendIn(static_cast<aUSBBusDevice*>(reference), bytes, length);
+    }, device), aErrNone);
+    constexpr int kPackets = 200;
+    std::thread writer([&] {
+        for (int i = 0; i < kPackets; ++i) {
+            const uint8_t image[3] = {2, 1, static_cast<uint8_t>(i)};
+            EXPECT_EQ(aStream_Write(stream, image, sizeof image), aErrNone);
+        }
+    });
+    Bytes echoed;
+    const auto deadline = std::chrono::steady_clock::now() + 20s;
+    while (echoed.size() < 3u * kPackets && std::chrono::steady_clock::now() < deadline) {
+        uint8_t image[3];
+        if (aStream_Read(stream, image, sizeof image) == aErrNone) echoed.insert(echoed.end(), image, image + 3);
+    }
+    writer.join();
+    ASSERT_EQ(echoed.size(), 3u * kPackets);
+    for (int i = 0; i < kPackets; ++i) EXPECT_EQ(echoed[3 * i + 2], static_cast<uint8_t>(i));
 }
 
 TEST_F(UsbStream, UnpluggedDeviceGivesIOErrors) {
