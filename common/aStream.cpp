@@ -126,21 +126,27 @@ aErr aStream_Read(aStream* stream, void* buffer, size_t count) {
     if (!sValid(stream) || !buffer) return aErrParam;
     if (!stream->getProc) return aErrMode;
     if (count == 0) return aErrNone;
-    std::vector<uint8_t> scratch;
-    try {
-        scratch.resize(count);
-    } catch (...) {
-        return aErrResource;
+    // The link reader reads one byte at a time: small reads stay off the heap.
+    uint8_t local[64];
+    std::vector<uint8_t> large;
+    uint8_t* scratch = local;
+    if (count > sizeof local) {
+        try {
+            large.resize(count);
+        } catch (...) {
+            return aErrResource;
+        }
+        scratch = large.data();
     }
     size_t got = 0;
     aErr err = aErrNone;
     while (got < count && (err = sNextByte(stream, &scratch[got])) == aErrNone) ++got;
     if (err == aErrNotReady) {
-        const aErr kept = sPushBackAll(stream, scratch.data(), got);
+        const aErr kept = sPushBackAll(stream, scratch, got);
         return kept == aErrNone ? aErrNotReady : kept;
     }
     if (err != aErrNone && err != aErrEOF) return err;
-    std::memcpy(buffer, scratch.data(), got);
+    std::memcpy(buffer, scratch, got);
     return err;
 }
 
