@@ -9,8 +9,10 @@ namespace {
 std::string joined(const std::vector<int>& values)
 {
     std::string text = "ok";
-    for (int value : values)
-        text += " " + std::to_string(value);
+    for (int value : values) {
+        text += ' ';
+        text += std::to_string(value);
+    }
     return text;
 }
 
@@ -73,8 +75,10 @@ std::string SimControl::execute(const std::string& line)
         return "ok " + std::to_string(module_.syncRequests());
     if (command == "received") {
         std::string text = "ok";
-        for (const SimPacket& packet : module_.received())
-            text += " " + toHex(packet.image());
+        for (const SimPacket& packet : module_.received()) {
+            text += ' ';
+            text += toHex(packet.image());
+        }
         return text;
     }
     if (command == "clear") {

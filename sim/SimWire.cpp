@@ -1,13 +1,16 @@
 #include "SimWire.h"
 
+#include <algorithm>
 #include <cctype>
 
 namespace halcyonix_sim {
 
 std::vector<uint8_t> SimPacket::image() const
 {
-    std::vector<uint8_t> bytes{address, static_cast<uint8_t>(data.size())};
-    bytes.insert(bytes.end(), data.begin(), data.end());
+    std::vector<uint8_t> bytes(data.size() + 2);
+    bytes[0] = address;
+    bytes[1] = static_cast<uint8_t>(data.size());
+    std::copy(data.begin(), data.end(), bytes.begin() + 2);
     return bytes;
 }
 
