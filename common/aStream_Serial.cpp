@@ -202,10 +202,9 @@ aErr sPacketizedWrite(const uint8_t* bytes, size_t count, void* reference) {
     aErr result = aErrNone;
     for (size_t i = 0; i < count; ++i) {
         if (aPacket_AddByte(state->assembler, bytes[i]) != aErrNone) {
-            // Not a packet image: drop what was gathered and say so.
+            // Not packet images: the rest of the block cannot be realigned, so drop it and say so.
             aPacket_Reset(state->assembler);
-            result = aErrPacket;
-            continue;
+            return aErrPacket;
         }
         if (!aPacket_IsComplete(state->assembler)) continue;
         const aErr sent = sSendFrame(state);

@@ -25,7 +25,8 @@ aErr aStream_CreateSerial(const char* portName, uint32_t baudIndex, int parity, 
 /* The same port set-up carrying one link packet per frame: the packet's wire image, its
    CRC-8/MAXIM, COBS-encoded, ended by a zero byte. Reads wait up to about 100 ms for a byte,
    deliver a good frame's packet bytes one by one, and give aErrPacket once for a bad frame.
-   writeProc takes whole packet images (a part waits for the rest in the next call). */
+   writeProc takes whole packet images (a part waits for the rest in the next call); bytes that
+   cannot be a packet image give aErrPacket and the rest of that block is dropped. */
 aErr aStream_CreateSerial_Packetized(const char* portName, uint32_t baudIndex, int parity,
                                      int sevenBits, int twoStopBits, aStream** stream);
 

@@ -237,6 +237,17 @@ TEST_F(PseudoTerminal, PacketGoesOutFramed) {
     EXPECT_EQ(receive(6), (Bytes{0x05, 0x02, 0x01, 0x05, 0xB4, 0x00}));
 }
 
+TEST_F(PseudoTerminal, SingleBytesGoUnframedAndNonPacketsAreRefused) {
+    openPacketized();
+    ASSERT_EQ(aStream_Write(stream, "\x7E", 1), aErrNone);
+    EXPECT_EQ(receive(1), (Bytes{0x7E}));
+    const Bytes junk{0x02, 0x1F, 0x01};  // announces 31 data bytes
+    EXPECT_EQ(aStream_Write(stream, junk.data(), junk.size()), aErrPacket);
+    const Bytes image{0x02, 0x01, 0x05};  // the assembler starts afresh
+    ASSERT_EQ(aStream_Write(stream, image.data(), image.size()), aErrNone);
+    EXPECT_EQ(receive(6), peerFrame(image));
+}
+
 TEST_F(PseudoTerminal, PacketsOfEverySizeMatchTheTestsOwnFraming) {
     openPacketized();
     std::mt19937 random(7);
