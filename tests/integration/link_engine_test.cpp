@@ -133,6 +133,11 @@ struct HeartbeatCase {
     uint8_t answer;
 };
 
+void PrintTo(const HeartbeatCase& c, std::ostream* out)
+{
+    *out << "heartbeat " << int(c.direction) << " answered " << int(c.answer);
+}
+
 class LinkEngineHeartbeat : public LinkEngine, public ::testing::WithParamInterface<HeartbeatCase> {};
 
 TEST_P(LinkEngineHeartbeat, IsAnsweredAndNotQueued)

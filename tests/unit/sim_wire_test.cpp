@@ -23,6 +23,11 @@ struct CobsCase {
     Bytes encoded;
 };
 
+void PrintTo(const CobsCase& c, std::ostream* out)
+{
+    *out << toHex(c.plain) << " -> " << toHex(c.encoded);
+}
+
 class SimCobs : public ::testing::TestWithParam<CobsCase> {};
 
 TEST_P(SimCobs, EncodesAndDecodes)
@@ -107,6 +112,11 @@ struct ExchangeCase {
     SimPacket request;
     std::vector<SimPacket> answers;
 };
+
+void PrintTo(const ExchangeCase& c, std::ostream* out)
+{
+    *out << c.what;
+}
 
 class SimModuleExchange : public SimModuleAnswers, public ::testing::WithParamInterface<ExchangeCase> {};
 
