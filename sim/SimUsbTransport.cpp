@@ -52,10 +52,16 @@ std::string SimUsbTransport::describe() const
 
 bool SimUsbTransport::disconnect()
 {
+    aUSBBusDevice* device;
     {
         std::lock_guard lock(deviceMutex_);
-        if (device_)
-            aUSBBus_Unplug(&device_);
+        device = device_;
+        device_ = nullptr;  // from here on nothing more is sent to it
+    }
+    if (device) {
+        // Waits for a host transfer still in our handler, which may be sending an answer.
+        aUSBBus_SetOutHandler(device, nullptr, nullptr);
+        aUSBBus_Unplug(&device);
     }
     module().setAttached(false);
     return true;

@@ -104,6 +104,18 @@ TEST_F(LinkTcp, DelayedAnswersStillArrive)
     EXPECT_TRUE(echoes(link.id, 9));
 }
 
+TEST_F(LinkTcp, IdentificationGivesTheModuleAddressAndModel)
+{
+    open();
+    uint8_t address = 0, model = 0;
+    EXPECT_EQ(aLink_GetDeviceInfo(link.id, &address, &model), aErrNone);
+    EXPECT_EQ(address, kAddress);
+    EXPECT_EQ(model, sim.module.config().model);
+    sim.control("fault silence on");
+    EXPECT_EQ(aLink_GetDeviceInfo(link.id, &address, &model), aErrTimeout);
+    EXPECT_EQ(aLink_GetDeviceInfo(link.id, nullptr, nullptr), aErrParam);
+}
+
 TEST_F(LinkTcp, SecondCreationSharesTheLink)
 {
     open();
