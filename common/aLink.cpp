@@ -201,7 +201,8 @@ uint32_t sWireImage(const aPacket* packet, uint8_t* buffer)
 void sLogPacket(aLinkRecord& record, uint8_t tag, const aPacket* packet)
 {
     MutexHold hold(record.logMutex);
-    if (!record.log)
+    // A disabled log keeps what it holds but records nothing more.
+    if (!record.log || !record.log->enabled)
         return;
     uint8_t image[aPACKET_MAX_WIRE];
     uint32_t length = sWireImage(packet, image);

@@ -221,6 +221,12 @@ TEST_F(LinkEngine, PacketLogRecordsBothDirections)
     ASSERT_EQ(aLink_PacketDebug_Read(link.id, &tag, &length, buffer), aErrNone);
     EXPECT_EQ(tag, 3);
     EXPECT_EQ(aLink_PacketDebug_Disable(link.id), aErrNone);
+    end.feed({0x04, 0x01, 0x33});
+    packet = aLink_AwaitPacket(link.id, 5000);
+    EXPECT_NE(packet, nullptr);
+    aPacket_Destroy(&packet);
+    length = sizeof buffer;
+    EXPECT_EQ(aLink_PacketDebug_Read(link.id, &tag, &length, buffer), aErrNotFound);
 }
 
 TEST_F(LinkEngine, ACallerStreamCannotBeRecreatedByAReset)
