@@ -88,3 +88,22 @@ TEST(LinkSerialRates, UnsupportedRateOrPortGivesNoLinkAndLeavesNoEntry)
 }
 
 }  // namespace
+
+namespace {
+
+TEST(LinkSerialProgram, LinkToTheSimulatorProgramOnItsPseudoTerminal)
+{
+    hxtest::Process sim({hxtest::programPath("halcyonix-sim"), "--transport", "serial", "--heartbeat", "50"});
+    std::optional<std::string> line = sim.waitForLine("serial /dev/");
+    ASSERT_TRUE(line);
+    std::string path = line->substr(line->find(' ') + 1);
+    LinkHolder link;
+    link.id = aLink_CreateSerial(kSerial, path.c_str(), 57600);
+    ASSERT_NE(link.id, 0u);
+    EXPECT_TRUE(echoes(link.id, 7));
+    EXPECT_EQ(aLink_GetFirst(link.id, isHeartbeat, nullptr), nullptr);
+    aLink_Destroy(&link.id);
+    EXPECT_EQ(sim.stop(), 0);
+}
+
+}  // namespace
