@@ -182,13 +182,6 @@ EntryPtr sNewEntry(uint32_t transport, uint32_t identity0, uint32_t identity1, u
     return entry;
 }
 
-void sExtractEntry(uint32_t id)
-{
-    Registry& registry = sRegistry();
-    MutexHold hold(registry.mutex);
-    registry.entries.remove_if([id](const EntryPtr& entry) { return entry->id == id; });
-}
-
 // ---- packets and the log ----
 
 uint32_t sWireImage(const aPacket* packet, uint8_t* buffer)
@@ -402,6 +395,13 @@ void sOutPipeProcess(RecordPtr keep)
     sSignalEnded(record, record.writerEnded);
 }
 
+void sSetUserFilter(aLinkRecord& record, aPacketFilter filter, void* reference)
+{
+    MutexHold hold(record.userFilterMutex);
+    record.userFilter = filter;
+    record.userFilterReference = reference;
+}
+
 // ---- life cycle ----
 
 void sInitialise(aLinkRecord& record, aStream* stream)
@@ -420,11 +420,7 @@ void sInitialise(aLinkRecord& record, aStream* stream)
         aPacketLog_Destroy(&record.log);
         record.logSize = 0;
     }
-    {
-        MutexHold hold(record.userFilterMutex);
-        record.userFilter = nullptr;
-        record.userFilterReference = nullptr;
-    }
+    sSetUserFilter(record, nullptr, nullptr);
     record.pooled = false;
 }
 
@@ -652,26 +648,24 @@ aErr aLink_Destroy(uint32_t* linkId)
         return aErrParam;
     EntryPtr entry;
     {
+        // The last use and the extraction are one step, so that no creation can share a
+        // link that is being torn down.
         Registry& registry = sRegistry();
         MutexHold hold(registry.mutex);
         for (const EntryPtr& candidate : registry.entries)
             if (candidate->id == *linkId)
                 entry = candidate;
-        if (entry && --entry->useCount > 0) {
-            *linkId = 0;
+        *linkId = 0;
+        if (!entry)
+            return aErrParam;
+        if (--entry->useCount > 0)
             return aErrNone;
-        }
+        registry.entries.remove(entry);
     }
-    *linkId = 0;
-    if (!entry)
-        return aErrParam;
     RecordPtr record = entry->record;
-    if (!record) {
-        sExtractEntry(entry->id);
+    if (!record)
         return aErrUnknown;
-    }
-    aLink_InstallUserPacketFilter(entry->id, nullptr, nullptr);
-    sExtractEntry(entry->id);
+    sSetUserFilter(*record, nullptr, nullptr);
     aLink_Stop(*record);
     if (entry->deviceLinkId)
         aLink_Destroy(&entry->deviceLinkId);
@@ -776,9 +770,7 @@ aErr aLink_InstallUserPacketFilter(uint32_t linkId, aPacketFilter filter, void* 
     RecordPtr record = sFindRecord(linkId);
     if (!record)
         return aErrParam;
-    MutexHold hold(record->userFilterMutex);
-    record->userFilter = filter;
-    record->userFilterReference = reference;
+    sSetUserFilter(*record, filter, reference);
     return aErrNone;
 }
 
