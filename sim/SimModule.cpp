@@ -226,6 +226,16 @@ std::vector<SimPacket> SimModule::answerSystem(const SimPacket& packet)
         } while (at < config_.name.size());
         return packets;
     }
+    if (option == 32 && isSet && !isGet) {  // a new name, as a byte sequence
+        if (d.size() < 4)
+            return {error(kErrParam)};
+        pendingName_.append(d.begin() + 3, d.end() - 1);
+        if (d.back() & 0x80)
+            return {};  // more packets follow
+        config_.name = std::move(pendingName_);
+        pendingName_.clear();
+        return {reply({d[0], static_cast<uint8_t>(option | kGet | kSet), index})};
+    }
     if (option == 11 && !isGet && !isSet)  // reset: acknowledged; a lone simulated module keeps running
         return {reply({d[0], option, index})};
     int width = systemOptionWidth(option);

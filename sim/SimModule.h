@@ -91,6 +91,7 @@ private:
     bool alternateNext_ = false;
     uint8_t nextHeartbeat_ = 0;
     std::deque<SimPacket> received_;
+    std::string pendingName_;  // a name set still arriving
     std::mutex sendMutex_;
     std::thread heartbeatThread_;
 };

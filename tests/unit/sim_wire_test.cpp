@@ -155,6 +155,20 @@ TEST_F(SimModuleAnswers, NameComesAsAByteSequence)
     EXPECT_EQ(answers[0].data.back(), 0);  // sequence 0, nothing follows
 }
 
+TEST_F(SimModuleAnswers, NameSetInTwoPacketsIsAcknowledgedOnceAndReadBack)
+{
+    std::vector<uint8_t> first{3, 0xA0, 0x20};
+    first.insert(first.end(), 24, 'a');
+    first.push_back(0x80);
+    EXPECT_TRUE(ask({6, first}).empty());
+    EXPECT_EQ(ask({6, {3, 0xA0, 0x20, 'b', 'c', 0x01}}), (std::vector<SimPacket>{{6, {3, 0xE0, 0}}}));
+    EXPECT_EQ(module->config().name, std::string(24, 'a') + "bc");
+    std::vector<SimPacket> answers = ask({6, {3, 0x60, 0x20}});
+    ASSERT_EQ(answers.size(), 2u);
+    EXPECT_EQ(answers[0].data.back(), 0x80);
+    EXPECT_EQ(answers[1].data, (std::vector<uint8_t>{3, 32, 0, 'b', 'c', 0x01}));
+}
+
 TEST_F(SimModuleAnswers, HeartbeatAnswersAreChecked)
 {
     module->sendHeartbeat(0);
