@@ -61,6 +61,21 @@ private:
     aMutex* mutex_;
 };
 
+// The link's stream, shared with its workers: a worker that outlived its stop still holds it,
+// and the last holder closes it.
+class StreamOwner {
+public:
+    explicit StreamOwner(aStream* stream) : stream_(stream) {}
+    ~StreamOwner() { aStream_Destroy(&stream_); }
+    StreamOwner(const StreamOwner&) = delete;
+    StreamOwner& operator=(const StreamOwner&) = delete;
+    aStream* get() const { return stream_; }
+
+private:
+    aStream* stream_;
+};
+using StreamRef = std::shared_ptr<StreamOwner>;
+
 struct aLinkRecord {
     uint32_t id = 0;
     std::atomic<bool> running{false};
@@ -70,7 +85,7 @@ struct aLinkRecord {
     std::atomic<uint64_t> outbound{0};
     std::thread reader, writer;
     std::atomic<bool> readerStarted{false}, writerStarted{false};
-    aStream* stream = nullptr;
+    StreamRef stream;
     int heartbeatState = kHeartbeatIdle;
     int syncState = kSynchronised;
     uint8_t syncByte = 1;
@@ -86,8 +101,9 @@ struct aLinkRecord {
     std::mutex endMutex;
     std::condition_variable endSignal;
     bool readerEnded = true, writerEnded = true;
-    // A worker that did not end in time still uses the stream: it is never destroyed then.
-    bool streamAbandoned = false;
+    // Each start's workers carry its number, so that a worker that outlived its stop never
+    // touches the link once a later start has begun.
+    std::atomic<uint32_t> generation{0};
     // Set by a stop once its route request 0 is queued: the writer's last packet.
     std::atomic<bool> finalQueued{false};
     // Set while a reset replaces the stream, so that waiting callers keep waiting.
@@ -301,16 +317,22 @@ void sHandleInbound(aLinkRecord& record)
     aPacket_Reset(record.assembly);
 }
 
-void sSignalEnded(aLinkRecord& record, bool& ended)
+bool sMine(const aLinkRecord& record, uint32_t generation)
+{
+    return record.running && record.generation == generation;
+}
+
+void sSignalEnded(aLinkRecord& record, bool& ended, uint32_t generation)
 {
     {
         std::lock_guard lock(record.endMutex);
-        ended = true;
+        if (record.generation == generation)
+            ended = true;
     }
     record.endSignal.notify_all();
 }
 
-void sInPipeProcess(RecordPtr keep)
+void sInPipeProcess(RecordPtr keep, StreamRef stream, uint32_t generation)
 {
     aLinkRecord& record = *keep;
     record.heartbeatState = kHeartbeatIdle;
@@ -318,9 +340,11 @@ void sInPipeProcess(RecordPtr keep)
     record.readerStarted = true;
     record.status = linkRunning;
     record.syncState = kSynchronised;
-    while (record.running) {
+    while (sMine(record, generation)) {
         uint8_t byte = 0;
-        aErr err = aStream_Read(record.stream, &byte, 1);
+        aErr err = aStream_Read(stream->get(), &byte, 1);
+        if (!sMine(record, generation))
+            break;
         if (err == aErrNotReady) {
             if (record.status == linkSyncing || record.status == linkIOError)
                 sSyncStart(record);
@@ -335,20 +359,20 @@ void sInPipeProcess(RecordPtr keep)
             sHandleInbound(record);
         }
     }
-    sSignalEnded(record, record.readerEnded);
+    sSignalEnded(record, record.readerEnded, generation);
 }
 
 // ---- the writer ----
 
-void sWriteOne(aLinkRecord& record, const aPacket* packet)
+void sWriteOne(aStream* stream, const aPacket* packet)
 {
     uint8_t image[aPACKET_MAX_WIRE];
     uint32_t length = sWireImage(packet, image);
-    aStream_Write(record.stream, image, length);
+    aStream_Write(stream, image, length);
 }
 
 // Appends further queued packets while a packet of the largest size still fits after them.
-void sWritePool(aLinkRecord& record, const aPacket* first)
+void sWritePool(aLinkRecord& record, aStream* stream, const aPacket* first)
 {
     uint8_t buffer[kPoolBytes];
     size_t filled = sWireImage(first, buffer);
@@ -359,40 +383,41 @@ void sWritePool(aLinkRecord& record, const aPacket* first)
         filled += sWireImage(next, buffer + filled);
         aPacket_Destroy(&next);
     }
-    aStream_Write(record.stream, buffer, filled);
+    aStream_Write(stream, buffer, filled);
 }
 
-void sOutPipeProcess(RecordPtr keep)
+void sOutPipeProcess(RecordPtr keep, StreamRef stream, uint32_t generation)
 {
     aLinkRecord& record = *keep;
     record.writerStarted = true;
-    while (record.running) {
+    while (sMine(record, generation)) {
         aPacket* packet = aPacketFifo_Await(record.outbound, kWriterAwaitMs);
         if (!packet)
             continue;
         // A failed write is not retried: the caller notices the missing answer.
         if (record.pooled)
-            sWritePool(record, packet);
+            sWritePool(record, stream->get(), packet);
         else
-            sWriteOne(record, packet);
+            sWriteOne(stream->get(), packet);
         sLogPacket(record, 1, packet);
         aPacket_Destroy(&packet);
     }
-    // Everything queued up to the stop's route request 0 still goes out, that request too.
-    for (;;) {
+    // Everything queued up to the stop's route request 0 still goes out, that request too,
+    // unless a later start has taken over the link.
+    while (record.generation == generation) {
         bool last = record.finalQueued;
         while (aPacket* packet = aPacketFifo_Get(record.outbound)) {
-            sWriteOne(record, packet);
+            sWriteOne(stream->get(), packet);
             aPacket_Destroy(&packet);
         }
         if (last)
             break;
         if (aPacket* packet = aPacketFifo_Await(record.outbound, kPollMs)) {
-            sWriteOne(record, packet);
+            sWriteOne(stream->get(), packet);
             aPacket_Destroy(&packet);
         }
     }
-    sSignalEnded(record, record.writerEnded);
+    sSignalEnded(record, record.writerEnded, generation);
 }
 
 void sSetUserFilter(aLinkRecord& record, aPacketFilter filter, void* reference)
@@ -407,8 +432,7 @@ void sSetUserFilter(aLinkRecord& record, aPacketFilter filter, void* reference)
 void sInitialise(aLinkRecord& record, aStream* stream)
 {
     record.running = false;
-    record.stream = stream;
-    record.streamAbandoned = false;
+    record.stream = stream ? std::make_shared<StreamOwner>(stream) : nullptr;
     record.status = stream ? linkStopped : linkInvalid;
     record.inbound = aPacketFifo_Create();
     record.outbound = aPacketFifo_Create();
@@ -434,7 +458,8 @@ bool sPollFor(const std::function<bool()>& condition)
     return condition();
 }
 
-// Waits a bounded time for a worker; one that does not end is let go, and keeps the stream.
+// Waits a bounded time for a worker; one that does not end is let go: it holds the stream and
+// the record until its stream operation returns, and then ends by itself.
 void sAwaitWorker(aLinkRecord& record, std::thread& worker, const bool& ended)
 {
     if (!worker.joinable())
@@ -446,7 +471,6 @@ void sAwaitWorker(aLinkRecord& record, std::thread& worker, const bool& ended)
         worker.join();
     } else {
         worker.detach();
-        record.streamAbandoned = true;
     }
 }
 
@@ -467,15 +491,16 @@ aErr aLink_Start(aLinkRecord& record, const RecordPtr& keep)
     record.readerEnded = false;
     record.writerEnded = false;
     record.finalQueued = false;
+    const uint32_t generation = ++record.generation;
     try {
-        record.reader = std::thread(sInPipeProcess, keep);
+        record.reader = std::thread(sInPipeProcess, keep, record.stream, generation);
     } catch (const std::exception&) {
         record.running = false;
         record.readerEnded = record.writerEnded = true;
         return aErrResource;
     }
     try {
-        record.writer = std::thread(sOutPipeProcess, keep);
+        record.writer = std::thread(sOutPipeProcess, keep, record.stream, generation);
     } catch (const std::exception&) {
         record.running = false;
         record.writerEnded = true;
@@ -519,9 +544,7 @@ void sReleaseStreamAndQueues(aLinkRecord& record, aErr* outboundResult)
     if (outboundResult)
         *outboundResult = err;
     aPacketFifo_Destroy(&inbound);
-    if (record.stream && !record.streamAbandoned)
-        aStream_Destroy(&record.stream);
-    record.stream = nullptr;
+    record.stream.reset();
 }
 
 // Registers a link over a stream already made, starts it and gives it its first use.

@@ -236,6 +236,67 @@ TEST_F(LinkEngine, ACallerStreamCannotBeRecreatedByAReset)
     EXPECT_EQ(aLink_PutPacket(link.id, nullptr), aErrParam);
 }
 
+// A stream whose read does not come back for a long time: a stop must not wait for it.
+struct StuckStream {
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool stuck = false;
+    bool released = false;
+    bool closed = false;
+    bool inside = false;
+
+    static aErr get(uint8_t*, void* reference)
+    {
+        auto* self = static_cast<StuckStream*>(reference);
+        std::unique_lock lock(self->mutex);
+        if (self->stuck) {
+            self->inside = true;
+            self->changed.wait_for(lock, 60s, [&] { return self->released; });
+        } else
+            self->changed.wait_for(lock, 20ms);
+        return aErrNotReady;
+    }
+    static aErr write(const uint8_t*, size_t, void*) { return aErrNone; }
+    static aErr close(void* reference)
+    {
+        auto* self = static_cast<StuckStream*>(reference);
+        std::lock_guard lock(self->mutex);
+        self->closed = true;
+        return aErrNone;
+    }
+    void set(bool& flag)
+    {
+        std::lock_guard lock(mutex);
+        flag = true;
+        changed.notify_all();
+    }
+    bool is(const bool& flag)
+    {
+        std::lock_guard lock(mutex);
+        return flag;
+    }
+};
+
+TEST(LinkStop, AReaderStuckInItsStreamDoesNotHoldUpTheDestroy)
+{
+    // Static: the let-go reader may still be leaving the stream after the test has ended.
+    static StuckStream stuck;
+    StuckStream* stream = &stuck;
+    uint32_t link = aLink_Create(aStream_Create(&StuckStream::get, nullptr, &StuckStream::write,
+                                                &StuckStream::close, stream));
+    ASSERT_NE(link, 0u);
+    stream->set(stream->stuck);
+    ASSERT_TRUE(hxtest::waitFor([&] { return stream->is(stream->inside); }));
+    auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(aLink_Destroy(&link), aErrNone);
+    auto took = std::chrono::steady_clock::now() - started;
+    EXPECT_LT(took, 15s);
+    // The stream stays open while the reader is inside it, and closes when the reader leaves.
+    EXPECT_FALSE(stream->is(stream->closed));
+    stream->set(stream->released);
+    EXPECT_TRUE(hxtest::waitFor([&] { return stream->is(stream->closed); }));
+}
+
 TEST(LinkRegistry, UnknownLinksAreRefused)
 {
     const uint32_t never = 0xFFFFFFF0;
