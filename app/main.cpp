@@ -1,1 +1,6 @@
-int main() { return 0; }
+#include "UpdaterRun.h"
+
+int main(int argc, char* argv[])
+{
+    return RunUpdater(argc, argv);
+}

@@ -1,0 +1,64 @@
+// Commands whose workflows are not built yet. Each stub says so on the display and returns
+// its operation's failure value; a workflow's own file replaces its stub here.
+#include "UpdaterApp.h"
+
+bool UpdaterApp::GetFingerprint(uint32_t[4], const std::string&, uint32_t, const std::string&,
+                                uint32_t, bool)
+{
+    displayPrintf(display(), 1, "The fingerprint command (-N) is not built yet");
+    return false;
+}
+
+uint32_t UpdaterApp::Download_Firmware(uint32_t, const std::string&, bool, bool)
+{
+    displayPrintf(display(), 1, "The download command (-G) is not built yet");
+    return 0;
+}
+
+std::vector<DiscoveredModule> UpdaterApp::DiscoverThroughRouter(uint32_t, int)
+{
+    displayPrintf(display(), 1, "Discovery through a router (-D -r) is not built yet");
+    return {};
+}
+
+std::vector<DiscoveredModule> UpdaterApp::DiscoverDirect(int)
+{
+    displayPrintf(display(), 1, "The discovery command (-D) is not built yet");
+    return {};
+}
+
+bool UpdaterApp::Recover_Firmware(const std::string&, uint32_t, uint32_t, uint32_t,
+                                  const std::string&, bool)
+{
+    displayPrintf(display(), 1, "The recovery command (-U -t RECOVER) is not built yet");
+    return false;
+}
+
+bool UpdaterApp::Update_Firmware(uint32_t, uint32_t, const std::string&, uint8_t, uint32_t, bool)
+{
+    displayPrintf(display(), 1, "The update command (-U) is not built yet");
+    return false;
+}
+
+BuildList UpdaterApp::GetBuildListServer(uint32_t)
+{
+    displayPrintf(display(), 1, "The server build list command (-B) is not built yet");
+    return {};
+}
+
+BuildList UpdaterApp::Get_BuildListLocal(uint32_t)
+{
+    displayPrintf(display(), 1, "The local build list command (-L) is not built yet");
+    return {};
+}
+
+void PrintBuildList(UpdaterDisplayInterface& display, const BuildList&, uint32_t)
+{
+    displayPrintf(display, 1, "Printing build lists is not built yet");
+}
+
+void PrintDiscoveredModules(UpdaterDisplayInterface& display, const std::vector<DiscoveredModule>&,
+                            int)
+{
+    displayPrintf(display, 1, "Printing discovered modules is not built yet");
+}
