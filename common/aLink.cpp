@@ -406,16 +406,14 @@ void sOutPipeProcess(RecordPtr keep, StreamRef stream, uint32_t generation)
     // unless a later start has taken over the link.
     while (record.generation == generation) {
         bool last = record.finalQueued;
-        while (aPacket* packet = aPacketFifo_Get(record.outbound)) {
-            sWriteOne(stream->get(), packet);
-            aPacket_Destroy(&packet);
+        aPacket* packet = aPacketFifo_Await(record.outbound, last ? 0 : kPollMs);
+        if (!packet) {
+            if (last)
+                break;
+            continue;
         }
-        if (last)
-            break;
-        if (aPacket* packet = aPacketFifo_Await(record.outbound, kPollMs)) {
-            sWriteOne(stream->get(), packet);
-            aPacket_Destroy(&packet);
-        }
+        sWriteOne(stream->get(), packet);
+        aPacket_Destroy(&packet);
     }
     sSignalEnded(record, record.writerEnded, generation);
 }
