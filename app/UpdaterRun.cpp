@@ -1,5 +1,6 @@
 #include "UpdaterRun.h"
 
+#include <cstdlib>
 #include <optional>
 #include <string>
 

@@ -1,8 +1,8 @@
 #include "UpdaterSettings.h"
 
-#include <cerrno>
-#include <cstdlib>
-#include <cstring>
+#include <algorithm>
+#include <cstdio>
+#include <initializer_list>
 #include <string_view>
 
 const char* const kDefaultServerAddress = "http://update.voltaris.com/cgi/u";
