@@ -250,6 +250,8 @@ TEST_F(UpdaterProgram, ExitStatusesAndRunOrder)
          "Retrieving firmware for device with serial number 40F5849A\nNo build specified\nUsing Latest build\n"},
         {{"-G", "-d", "40F5849A", "-b", "007"}, 1, "", "", "Retrieving firmware build 7\n"},
         {{"-U", "-d", "40F5849A"}, 1, "(-U) is not built yet", "", ""},
+        // A failed download does not stop the update that follows it.
+        {{"-G", "-U", "-d", "40F5849A"}, 1, "(-U) is not built yet", "", "Using Latest build\n"},
         {{"-U", "-t", "RECOVER", "-s", "/dev/null"}, 1, "RECOVER) is not built yet", "specific device", ""},
         {{"-N", "-s", "/dev/null"}, 1, "Got no response from chip", "", ""},
         {{"-D"}, 0, "", "", "Searching for Halcyonix devices\n"},
