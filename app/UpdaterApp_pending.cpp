@@ -46,17 +46,6 @@ BuildList UpdaterApp::GetBuildListServer(uint32_t)
     return {};
 }
 
-BuildList UpdaterApp::Get_BuildListLocal(uint32_t)
-{
-    displayPrintf(display(), 1, "The local build list command (-L) is not built yet");
-    return {};
-}
-
-void PrintBuildList(UpdaterDisplayInterface& display, const BuildList&, uint32_t)
-{
-    displayPrintf(display, 1, "Printing build lists is not built yet");
-}
-
 void PrintDiscoveredModules(UpdaterDisplayInterface& display, const std::vector<DiscoveredModule>&,
                             int)
 {

@@ -5,100 +5,20 @@
 #include <string>
 #include <vector>
 
-#include <zlib.h>
-
+#include "DebugCapture.h"
+#include "KiteBuilder.h"
 #include "KiteImage.h"
 #include "TestSupport.h"
 #include "UpdaterDisplay.h"
 
 namespace {
 
-using Bytes = std::string;
-
-void put32(Bytes& out, uint32_t value)
-{
-    for (int shift = 24; shift >= 0; shift -= 8)
-        out += static_cast<char>((value >> shift) & 0xFF);
-}
-
-Bytes block(uint8_t typeAndFlags, const Bytes& content)
-{
-    Bytes out(1, static_cast<char>(typeAndFlags));
-    put32(out, static_cast<uint32_t>(content.size()));
-    return out + content;
-}
-
-Bytes addressed(uint32_t address, const Bytes& code)
-{
-    Bytes out;
-    put32(out, address);
-    return out + code;
-}
-
-Bytes field(const std::string& text)
-{
-    Bytes out = text.substr(0, 16);
-    out.resize(16, ' ');
-    return out;
-}
-
-Bytes descriptor(const std::string& version, const std::string& serial, const std::string& model)
-{
-    return block(4, field("Voltaris image") + field(version) + field(serial) + field(model));
-}
-
-Bytes payload(uint32_t declared, const std::vector<Bytes>& blocks, uint32_t checksum = 0xC0FFEE01)
-{
-    Bytes out;
-    put32(out, declared);
-    for (const Bytes& b : blocks)
-        out += b;
-    put32(out, checksum);
-    return out;
-}
-
-Bytes deflated(const Bytes& plain)
-{
-    uLongf size = compressBound(static_cast<uLong>(plain.size()));
-    Bytes out(size, '\0');
-    EXPECT_EQ(compress(reinterpret_cast<Bytef*>(out.data()), &size,
-                       reinterpret_cast<const Bytef*>(plain.data()), static_cast<uLong>(plain.size())),
-              Z_OK);
-    out.resize(size);
-    return out;
-}
-
-Bytes image(const Bytes& plain, const Bytes& header = Bytes("kite\x01\x01", 6))
-{
-    return header + deflated(plain);
-}
+using namespace hxtest::kite;
 
 // Captures the KiteFile diagnostics for one test.
 class KiteImageTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        log_ = std::tmpfile();
-        ASSERT_NE(log_, nullptr);
-        debugAddMask(DEBUG_KiteFile);
-        debugSetStream(log_);
-    }
-    void TearDown() override
-    {
-        debugSetStream(stderr);
-        std::fclose(log_);
-    }
-    std::string logText()
-    {
-        std::fflush(log_);
-        std::rewind(log_);
-        std::string text;
-        char buffer[512];
-        size_t got = 0;
-        while ((got = std::fread(buffer, 1, sizeof buffer, log_)) > 0)
-            text.append(buffer, got);
-        return text;
-    }
+    std::string logText() { return log_.text(); }
     std::string write(const std::string& name, const Bytes& bytes)
     {
         const std::string path = dir_.path() + "/" + name;
@@ -107,7 +27,7 @@ protected:
     }
 
     hxtest::TempDir dir_;
-    FILE* log_ = nullptr;
+    hxtest::DebugCapture log_{DEBUG_KiteFile};
 };
 
 TEST_F(KiteImageTest, TwoBlocksLoadWithoutMismatch)
