@@ -5,6 +5,7 @@
 #include <string>
 
 #include "UpdaterApp.h"
+#include "StoreCommands.h"
 #include "UpdaterSettings.h"
 #include "aDirectory.h"
 
@@ -33,6 +34,8 @@ private:
 
     Outcome fingerprint();
     Outcome download();
+    Outcome checkKite();
+    Outcome showInfo();
     int discover();
     int update();
     int listBuilds(bool fromServer);
@@ -46,7 +49,8 @@ private:
 
 int UpdaterRun::run()
 {
-    for (Outcome (UpdaterRun::*step)() : {&UpdaterRun::fingerprint, &UpdaterRun::download}) {
+    for (Outcome (UpdaterRun::*step)() : {&UpdaterRun::fingerprint, &UpdaterRun::download,
+                                             &UpdaterRun::checkKite, &UpdaterRun::showInfo}) {
         if (Outcome status = (this->*step)())
             return *status;
     }
@@ -103,6 +107,26 @@ Outcome UpdaterRun::download()
     if (stored != 0)
         build_ = std::to_string(stored);
     pending_ = stored != 0 ? 0 : 1;
+    return std::nullopt;
+}
+
+Outcome UpdaterRun::checkKite()
+{
+    if (!wants(CMD_Check))
+        return std::nullopt;
+    if (settings_.kiteFile.empty()) {
+        displayPrintf(display_, 1, "-C must name the kite file to check with -f");
+        return 1;
+    }
+    pending_ = CheckKiteFile(display_, settings_.kiteFile);
+    return std::nullopt;
+}
+
+Outcome UpdaterRun::showInfo()
+{
+    if (!wants(CMD_Info))
+        return std::nullopt;
+    pending_ = ShowStoreInfo(display_, app_.storePath(), settings_.serialNumber);
     return std::nullopt;
 }
 
