@@ -80,8 +80,9 @@ int showModule(UpdaterDisplayInterface& display, const std::string& root, uint32
     const std::string directory = joinPath(root, serialText(serialNumber));
     struct stat status {};
     if (::stat(directory.c_str(), &status) != 0 || !S_ISDIR(status.st_mode)) {
-        displayPrintf(display, 1, "No record of device [%08X] in %s", serialNumber, root.c_str());
-        return 1;
+        // Like an empty build list: nothing recorded yet is an answer, not a failure.
+        displayPrintf(display, 0, "No record of device [%08X] in %s", serialNumber, root.c_str());
+        return 0;
     }
     displayPrintf(display, 0, "Device [%08X]", serialNumber);
     displayPrintf(display, 0, "Directory: %s", directory.c_str());

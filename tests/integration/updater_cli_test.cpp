@@ -242,7 +242,7 @@ TEST_F(UpdaterProgram, ExitStatusesAndRunOrder)
         {{"-N"}, 1, "Must specify the serial port used for connecting\n", "", ""},
         {{"-N", "-G"}, 1, "Must specify the serial port", "-G must", ""},
         {{"-I", "-d", "40F5849A"}, 0, "", "", ""},
-        {{"-C"}, 0, "", "", ""},
+        {{"-C"}, 1, "-C must name the kite file to check with -f\n", "", ""},
         {{"-Z", "1"}, 0, "", "", ""},
         {{"-Q", "-d1234", "-I"}, 0, "", "", ""},
         // Commands whose workflows are not built yet fail as such; the run around them stands.
@@ -258,7 +258,7 @@ TEST_F(UpdaterProgram, ExitStatusesAndRunOrder)
         {{"-D", "-r", "D272031D"}, 0, "", "", "Searching for Halcyonix Network devices connected to D272031D\n"},
         {{"-D", "-U", "-d", "40F5849A"}, 0, "", "(-U)", "Searching for Halcyonix devices\n"},
         {{"-B", "-L", "-d", "40F5849A"}, 0, "(-B)", "(-L)", ""},
-        {{"-L", "-d", "40F5849A"}, 0, "(-L)", "", ""},
+        {{"-L", "-d", "40F5849A"}, 0, "", "", "No builds found for device [40F5849A]\n"},
         // A later command's success does not hide the failed download before it.
         {{"-G", "-D", "-d", "40F5849A"}, 1, "(-G)", "", "Searching for Halcyonix devices\n"},
     };

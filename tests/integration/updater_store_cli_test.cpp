@@ -99,8 +99,8 @@ TEST_F(UpdaterStoreCliTest, InfoNeverWrites)
     EXPECT_FALSE(hxtest::pathExists(moduleDir("40F5849A") + "/.settings"));
 
     const hxtest::RunResult unknown = updater({"-I", "-d", "11111111", "-i", base_});
-    EXPECT_EQ(unknown.status, 1);
-    EXPECT_NE(unknown.err.find("No record of device [11111111] in " + root_ + "\n"), std::string::npos);
+    EXPECT_EQ(unknown.status, 0);
+    EXPECT_NE(unknown.out.find("No record of device [11111111] in " + root_ + "\n"), std::string::npos);
     EXPECT_FALSE(hxtest::pathExists(moduleDir("11111111")));
 }
 
