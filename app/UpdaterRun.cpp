@@ -118,7 +118,7 @@ Outcome UpdaterRun::checkKite()
         displayPrintf(display_, 1, "-C must name the kite file to check with -f");
         return 1;
     }
-    pending_ = CheckKiteFile(display_, settings_.kiteFile);
+    pending_ = withPending(CheckKiteFile(display_, settings_.kiteFile));
     return std::nullopt;
 }
 
@@ -126,7 +126,7 @@ Outcome UpdaterRun::showInfo()
 {
     if (!wants(CMD_Info))
         return std::nullopt;
-    pending_ = ShowStoreInfo(display_, app_.storePath(), settings_.serialNumber);
+    pending_ = withPending(ShowStoreInfo(display_, app_.storePath(), settings_.serialNumber));
     return std::nullopt;
 }
 

@@ -142,6 +142,11 @@ TEST_F(UpdaterStoreCliTest, CheckStatusAndRunOrder)
     EXPECT_NE(both.err.find("Not a kite file: " + dir_.path() + "/bad.kite"), std::string::npos);
     EXPECT_EQ(both.out.find("Kite file:"), std::string::npos);
     EXPECT_NE(both.out.find("Build List for device [40F5849A]:"), std::string::npos);
+
+    // A failed download before a successful view stays the run's status.
+    const hxtest::RunResult afterDownload = updater({"-G", "-I", "-d", "40F5849A", "-i", base_});
+    EXPECT_EQ(afterDownload.status, 1);
+    EXPECT_NE(afterDownload.out.find("Device [40F5849A]\n"), std::string::npos);
 }
 
 }  // namespace
