@@ -17,7 +17,7 @@ using BuildList = std::map<std::string, std::string>;
 // One module found by discovery, in the order found.
 struct DiscoveredModule {
     // The 128-byte link specifier discovery produced for the module, byte for byte.
-    std::array<uint8_t, 128> spec{};
+    std::array<uint8_t, 128> linkSpec{};
     uint16_t busAddress = 0;     // router scan only: the address the module answered at
     uint32_t build = 0;          // 0 when not read
     uint8_t versionMajor = 0;
