@@ -79,6 +79,9 @@ struct Case {
     const char* body;
 };
 
+// Test names show the query rather than the bytes of the case record.
+void PrintTo(const Case& c, std::ostream* os) { *os << (*c.query ? c.query : "(no query)"); }
+
 class UpdateServerReplies : public UpdateServer, public ::testing::WithParamInterface<Case> {};
 
 TEST_P(UpdateServerReplies, AnswersWithStatusAndText) {
