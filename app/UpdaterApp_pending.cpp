@@ -40,12 +40,6 @@ bool UpdaterApp::Update_Firmware(uint32_t, uint32_t, const std::string&, uint8_t
     return false;
 }
 
-BuildList UpdaterApp::GetBuildListServer(uint32_t)
-{
-    displayPrintf(display(), 1, "The server build list command (-B) is not built yet");
-    return {};
-}
-
 void PrintDiscoveredModules(UpdaterDisplayInterface& display, const std::vector<DiscoveredModule>&,
                             int)
 {

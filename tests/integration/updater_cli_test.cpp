@@ -257,7 +257,9 @@ TEST_F(UpdaterProgram, ExitStatusesAndRunOrder)
         {{"-D"}, 0, "", "", "Searching for Halcyonix devices\n"},
         {{"-D", "-r", "D272031D"}, 0, "", "", "Searching for Halcyonix Network devices connected to D272031D\n"},
         {{"-D", "-U", "-d", "40F5849A"}, 0, "", "(-U)", "Searching for Halcyonix devices\n"},
-        {{"-B", "-L", "-d", "40F5849A"}, 0, "(-B)", "(-L)", ""},
+        // Nothing listens on port 1 of the loopback: the server list fails, the local one is not run.
+        {{"-B", "-L", "-d", "40F5849A", "-u", "http://127.0.0.1:1/cgi/u"}, 0,
+         "Server request failed for http://127.0.0.1:1/cgi/u\n", "", "No builds found for device [40F5849A]\n"},
         {{"-L", "-d", "40F5849A"}, 0, "", "", "No builds found for device [40F5849A]\n"},
         // A later command's success does not hide the failed download before it.
         {{"-G", "-D", "-d", "40F5849A"}, 1, "(-G)", "", "Searching for Halcyonix devices\n"},

@@ -92,6 +92,10 @@ bool waitFor(const std::function<bool()>& condition,
              std::chrono::milliseconds timeout = std::chrono::seconds(20),
              std::chrono::milliseconds interval = std::chrono::milliseconds(5));
 
+// A TCP socket listening on 127.0.0.1 at an ephemeral port; returns the descriptor (-1 on
+// failure) and puts the port in *port.
+int listenOnLoopback(int* port);
+
 // CPU time (user + system) this process has used so far.
 std::chrono::microseconds processCpuTime();
 
