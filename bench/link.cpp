@@ -23,6 +23,7 @@
 #include <thread>
 #include <vector>
 
+#include "Loopback.h"
 #include "SimModule.h"
 #include "SimTransport.h"
 #include "halcyonix.h"
@@ -204,22 +205,14 @@ BENCHMARK(BM_IdleTcpAndSerialLinks)->Iterations(1)->Unit(benchmark::kMillisecond
 
 // A loopback peer that takes every byte and says nothing.
 struct Sink {
-    int listener = socket(AF_INET, SOCK_STREAM, 0);
-    uint16_t port = 0;
+    int port = 0;
+    int listener = hxtest::listenOnLoopback(&port);
     std::atomic<long> bytes{0};
     std::atomic<bool> running{true};
     std::thread reader;
 
     Sink()
     {
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        listen(listener, 1);
-        socklen_t size = sizeof address;
-        getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size);
-        port = ntohs(address.sin_port);
         reader = std::thread([this] {
             int fd = accept(listener, nullptr, nullptr);
             timeval limit{0, 100000};

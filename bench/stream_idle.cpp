@@ -12,6 +12,7 @@
 
 #include <chrono>
 
+#include "Loopback.h"
 #include "aStream_Serial.h"
 #include "aStream_Socket.h"
 
@@ -42,16 +43,10 @@ void sReadIdle(benchmark::State& state, aStream* stream) {
 }
 
 void BM_IdleSocketStream(benchmark::State& state) {
-    const int listener = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    listen(listener, 1);
-    socklen_t size = sizeof address;
-    getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size);
+    int port = 0;
+    const int listener = hxtest::listenOnLoopback(&port);
     aStream* stream = nullptr;
-    if (aStream_CreateSocket(htonl(INADDR_LOOPBACK), ntohs(address.sin_port), &stream) != aErrNone) {
+    if (aStream_CreateSocket(htonl(INADDR_LOOPBACK), static_cast<uint16_t>(port), &stream) != aErrNone) {
         state.SkipWithError("no loopback connection");
         close(listener);
         return;

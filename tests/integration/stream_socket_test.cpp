@@ -27,15 +27,9 @@ using namespace std::chrono_literals;
 class Peer {
 public:
     Peer() {
-        listener_ = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        listen(listener_, 4);
-        socklen_t size = sizeof address;
-        getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &size);
-        port_ = ntohs(address.sin_port);
+        int port = 0;
+        listener_ = hxtest::listenOnLoopback(&port);
+        port_ = static_cast<uint16_t>(port);
     }
     ~Peer() {
         closeConnection();

@@ -1,6 +1,5 @@
 #include "TestSupport.h"
 
-#include <arpa/inet.h>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -8,12 +7,10 @@
 #include <fcntl.h>
 #include <fstream>
 #include <filesystem>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sstream>
 #include <stdexcept>
 #include <sys/resource.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
@@ -268,22 +265,6 @@ bool waitFor(const std::function<bool()>& condition, std::chrono::milliseconds t
         if (Clock::now() >= deadline) return condition();
         std::this_thread::sleep_for(interval);
     }
-}
-
-int listenOnLoopback(int* port) {
-    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return -1;
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof address;
-    if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(fd, 8) != 0 ||
-        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
-        close(fd);
-        return -1;
-    }
-    *port = ntohs(address.sin_port);
-    return fd;
 }
 
 std::chrono::microseconds processCpuTime() {

@@ -11,6 +11,8 @@
 #include <sys/types.h>
 #include <vector>
 
+#include "Loopback.h"
+
 namespace hxtest {
 
 // Path of a program built by the project ("Updater", "update-server", "halcyonix-sim", "kite").
@@ -91,10 +93,6 @@ private:
 bool waitFor(const std::function<bool()>& condition,
              std::chrono::milliseconds timeout = std::chrono::seconds(20),
              std::chrono::milliseconds interval = std::chrono::milliseconds(5));
-
-// A TCP socket listening on 127.0.0.1 at an ephemeral port; returns the descriptor (-1 on
-// failure) and puts the port in *port.
-int listenOnLoopback(int* port);
 
 // CPU time (user + system) this process has used so far.
 std::chrono::microseconds processCpuTime();
