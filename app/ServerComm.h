@@ -35,6 +35,9 @@ public:
     };
     static void setLimits(const Limits& limits);
     static Limits limits();
+    // A file of the certificate authorities that https servers are verified against, for a
+    // lab that signs its own server's certificate; empty (the default): the system's own.
+    static void setCertificateAuthorities(const std::string& file);
 
     static bool ping(const char* baseUrl);
     static bool QueryBuild(uint32_t serialNumber, std::string& build, std::string& designation,

@@ -7,13 +7,15 @@
 #include <vector>
 
 #include "ServerComm.h"
+#include "Store.h"
 #include "UpdaterDisplay.h"
 #include "UpdaterSettings.h"
 
 namespace {
 
-std::mutex gLimitsLock;
+std::mutex gSettingsLock;
 ServerCommClass::Limits gLimits;
+std::string gAuthorities;
 
 struct Transfer {
     ServerReply* reply;
@@ -39,12 +41,6 @@ std::string buildUrl(const char* baseUrl, const ServerParameters& parameters) {
     url += '?';
     for (const auto& [key, value] : parameters) url += key + "=" + value + "&";
     return url;
-}
-
-std::string serialText(uint32_t serialNumber) {
-    char text[9];
-    snprintf(text, sizeof text, "%08X", serialNumber);
-    return text;
 }
 
 // The body's non-empty lines, split at line feeds; the first is the status line.
@@ -92,13 +88,18 @@ std::string upTo(const std::string& line, const char* stops) { return line.subst
 }  // namespace
 
 void ServerCommClass::setLimits(const Limits& limits) {
-    std::lock_guard<std::mutex> hold(gLimitsLock);
+    std::lock_guard<std::mutex> hold(gSettingsLock);
     gLimits = limits;
 }
 
 ServerCommClass::Limits ServerCommClass::limits() {
-    std::lock_guard<std::mutex> hold(gLimitsLock);
+    std::lock_guard<std::mutex> hold(gSettingsLock);
     return gLimits;
+}
+
+void ServerCommClass::setCertificateAuthorities(const std::string& file) {
+    std::lock_guard<std::mutex> hold(gSettingsLock);
+    gAuthorities = file;
 }
 
 void ServerCommClass::sendServerRequest(ServerReply& reply, const char* baseUrl, const ServerParameters& parameters) {
@@ -107,7 +108,13 @@ void ServerCommClass::sendServerRequest(ServerReply& reply, const char* baseUrl,
     std::call_once(curlReady, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
     CURL* curl = curl_easy_init();
     if (!curl) throw std::runtime_error("Could not create curl instance");
-    const Limits bounds = limits();
+    Limits bounds;
+    std::string authorities;
+    {
+        std::lock_guard<std::mutex> hold(gSettingsLock);
+        bounds = gLimits;
+        authorities = gAuthorities;
+    }
     Transfer transfer{&reply, bounds.maxBodyBytes};
     reply.url = buildUrl(baseUrl, parameters);
 
@@ -121,6 +128,7 @@ void ServerCommClass::sendServerRequest(ServerReply& reply, const char* baseUrl,
     // Verify the peer and its name: an unverified server could hand a module any firmware.
     set(CURLOPT_SSL_VERIFYHOST, 2L);
     set(CURLOPT_SSL_VERIFYPEER, 1L);
+    if (!authorities.empty()) set(CURLOPT_CAINFO, authorities.c_str());
     set(CURLOPT_CONNECTTIMEOUT, bounds.connectSeconds);
     set(CURLOPT_LOW_SPEED_LIMIT, 1L);
     set(CURLOPT_LOW_SPEED_TIME, bounds.silentSeconds);

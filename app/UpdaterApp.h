@@ -66,6 +66,8 @@ private:
     bool useUEIBytes_ = false;
 };
 
+// True when the server's build list for the module holds the build.
+bool ValidateBuild(uint32_t serialNumber, uint32_t build, const char* baseUrl);
 // Newest version first.
 void PrintBuildList(UpdaterDisplayInterface& display, const BuildList& builds, uint32_t serialNumber);
 void PrintDiscoveredModules(UpdaterDisplayInterface& display,

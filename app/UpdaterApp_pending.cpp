@@ -9,12 +9,6 @@ bool UpdaterApp::GetFingerprint(uint32_t[4], const std::string&, uint32_t, const
     return false;
 }
 
-uint32_t UpdaterApp::Download_Firmware(uint32_t, const std::string&, bool, bool)
-{
-    displayPrintf(display(), 1, "The download command (-G) is not built yet");
-    return 0;
-}
-
 std::vector<DiscoveredModule> UpdaterApp::DiscoverThroughRouter(uint32_t, int)
 {
     displayPrintf(display(), 1, "Discovery through a router (-D -r) is not built yet");

@@ -16,79 +16,17 @@
 #include <unistd.h>
 #include <vector>
 
+#include <curl/curl.h>
+
 #include "ServerComm.h"
+#include "RawResponder.h"
 #include "TestSupport.h"
 
 namespace {
 
-// Answers every connection on 127.0.0.1 with one canned HTTP response (or, when silent,
-// accepts and sends nothing) and records each request line.
-class RawResponder {
-public:
-    explicit RawResponder(std::string response, bool silent = false)
-        : response_(std::move(response)), silent_(silent) {
-        listener_ = hxtest::listenOnLoopback(&port_);
-        worker_ = std::thread([this] { serve(); });
-    }
-    ~RawResponder() {
-        stop_ = true;
-        worker_.join();
-        close(listener_);
-    }
-    std::string url() const { return "http://127.0.0.1:" + std::to_string(port_) + "/cgi/u"; }
-    std::vector<std::string> requestLines() {
-        std::lock_guard<std::mutex> hold(lock_);
-        return requests_;
-    }
+using hxtest::RawResponder;
 
-private:
-    void serve() {
-        while (!stop_) {
-            pollfd p{listener_, POLLIN, 0};
-            if (poll(&p, 1, 50) <= 0) continue;
-            int client = accept(listener_, nullptr, nullptr);
-            if (client < 0) continue;
-            std::string request;
-            char buf[2048];
-            while (request.find("\r\n\r\n") == std::string::npos && !stop_) {
-                pollfd c{client, POLLIN, 0};
-                if (poll(&c, 1, 50) <= 0) continue;
-                ssize_t n = read(client, buf, sizeof buf);
-                if (n <= 0) break;
-                request.append(buf, static_cast<size_t>(n));
-            }
-            {
-                std::lock_guard<std::mutex> hold(lock_);
-                requests_.push_back(request.substr(0, request.find("\r\n")));
-            }
-            if (silent_) {
-                while (!stop_) std::this_thread::sleep_for(std::chrono::milliseconds(20));
-            } else {
-                size_t sent = 0;
-                while (sent < response_.size()) {
-                    ssize_t n = send(client, response_.data() + sent, response_.size() - sent, MSG_NOSIGNAL);
-                    if (n <= 0) break;
-                    sent += static_cast<size_t>(n);
-                }
-            }
-            close(client);
-        }
-    }
-
-    std::string response_;
-    bool silent_;
-    int listener_ = -1;
-    int port_ = 0;
-    std::atomic<bool> stop_{false};
-    std::thread worker_;
-    std::mutex lock_;
-    std::vector<std::string> requests_;
-};
-
-std::string http(int status, const std::string& body) {
-    return "HTTP/1.1 " + std::to_string(status) + " X\r\nContent-Length: " + std::to_string(body.size()) +
-           "\r\nConnection: close\r\n\r\n" + body;
-}
+std::string http(int status, const std::string& body) { return hxtest::httpResponse(status, body); }
 
 // Tests shorten the bounds; every test puts the defaults back.
 class ServerRequests : public ::testing::Test {
@@ -294,6 +232,73 @@ TEST(UpdaterServerBuildList, ListsTheServersBuildsNewestFirst) {
     EXPECT_NE(unknown.err.find("Failed to retrieve builds for 00000001\n"), std::string::npos) << unknown.err;
     EXPECT_NE(unknown.out.find("No builds found for device [00000001]\n"), std::string::npos) << unknown.out;
     EXPECT_EQ(server.stop(), 0);
+}
+
+}  // namespace
+
+namespace {
+
+// https: the server's certificate must verify, chain and name both, before a byte is trusted.
+// The certificates are made here with the openssl tool, and `openssl s_server` is the peer.
+class ServerTls : public ::testing::Test {
+protected:
+    void SetUp() override {
+        openssl({"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes", "-keyout",
+                 dir_ / "ca.key", "-out", dir_ / "ca.pem", "-days", "2", "-subj", "/CN=Lab test authority"});
+        makeCertificate("good", "subjectAltName=IP:127.0.0.1");
+        makeCertificate("othername", "subjectAltName=DNS:updates.example");
+        openssl({"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes", "-keyout",
+                 dir_ / "self.key", "-out", dir_ / "self.pem", "-days", "2", "-subj", "/CN=127.0.0.1", "-addext",
+                 "subjectAltName=IP:127.0.0.1"});
+    }
+    void TearDown() override { ServerCommClass::setCertificateAuthorities(""); }
+
+    void openssl(std::vector<std::string> words) {
+        words.insert(words.begin(), "/usr/bin/openssl");
+        const hxtest::RunResult made = hxtest::run(words);
+        ASSERT_EQ(made.status, 0) << made.err;
+    }
+    // A key and a certificate signed by the test authority with the extension given.
+    void makeCertificate(const std::string& name, const std::string& extension) {
+        hxtest::writeFile(dir_ / (name + ".ext"), extension + "\n");
+        openssl({"req", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes", "-keyout",
+                 dir_ / (name + ".key"), "-out", dir_ / (name + ".csr"), "-subj", "/CN=update server"});
+        openssl({"x509", "-req", "-in", dir_ / (name + ".csr"), "-CA", dir_ / "ca.pem", "-CAkey", dir_ / "ca.key",
+                 "-CAcreateserial", "-out", dir_ / (name + ".pem"), "-days", "2", "-extfile", dir_ / (name + ".ext")});
+    }
+    // Sends one request to an https server presenting the named certificate; the failure's
+    // text, or empty when a reply came.
+    std::string requestWith(const std::string& name, ServerReply& reply) {
+        hxtest::Process server({"/usr/bin/openssl", "s_server", "-accept", "127.0.0.1:0", "-cert",
+                                dir_ / (name + ".pem"), "-key", dir_ / (name + ".key"), "-www"});
+        auto line = server.waitForLine("ACCEPT 127.0.0.1:");
+        if (!line) return "s_server did not start";
+        const std::string url = "https://127.0.0.1:" + line->substr(line->rfind(':') + 1) + "/cgi/u";
+        try {
+            ServerCommClass::sendServerRequest(reply, url.c_str(), {{"op", "hi"}, {"rv", "2"}});
+        } catch (const std::runtime_error& e) {
+            return e.what();
+        }
+        return "";
+    }
+
+    hxtest::TempDir dir_;
+};
+
+TEST_F(ServerTls, OnlyAVerifiedServerIsAnswered) {
+    ServerReply reply;
+    // Not signed by any authority this machine trusts.
+    EXPECT_EQ(requestWith("self", reply), curl_easy_strerror(CURLE_PEER_FAILED_VERIFICATION));
+    EXPECT_EQ(reply.status, 0);
+
+    ServerCommClass::setCertificateAuthorities(dir_ / "ca.pem");
+    // Signed, but for another name than the one asked for.
+    EXPECT_EQ(requestWith("othername", reply), curl_easy_strerror(CURLE_PEER_FAILED_VERIFICATION));
+    EXPECT_EQ(reply.status, 0);
+    // Signed and named: the same request goes through.
+    EXPECT_EQ(requestWith("good", reply), "");
+    EXPECT_EQ(reply.status, 200);
+    EXPECT_FALSE(reply.body.empty());
 }
 
 }  // namespace

@@ -274,4 +274,23 @@ std::chrono::microseconds processCpuTime() {
     return std::chrono::duration_cast<std::chrono::microseconds>(us(ru.ru_utime) + us(ru.ru_stime));
 }
 
+std::string base64Encode(const std::string& bytes)
+{
+    static const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string text;
+    for (size_t at = 0; at < bytes.size(); at += 3) {
+        const size_t left = bytes.size() - at;
+        uint32_t group = static_cast<uint32_t>(static_cast<unsigned char>(bytes[at])) << 16;
+        if (left > 1)
+            group |= static_cast<uint32_t>(static_cast<unsigned char>(bytes[at + 1])) << 8;
+        if (left > 2)
+            group |= static_cast<unsigned char>(bytes[at + 2]);
+        text += kAlphabet[(group >> 18) & 63];
+        text += kAlphabet[(group >> 12) & 63];
+        text += left > 1 ? kAlphabet[(group >> 6) & 63] : '=';
+        text += left > 2 ? kAlphabet[group & 63] : '=';
+    }
+    return text;
+}
+
 }  // namespace hxtest

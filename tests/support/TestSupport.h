@@ -37,6 +37,8 @@ private:
 };
 
 std::string readFile(const std::string& path);
+// Standard base64 with "=" padding, written for the tests (the library only decodes).
+std::string base64Encode(const std::string& bytes);
 void writeFile(const std::string& path, const std::string& bytes);
 bool pathExists(const std::string& path);
 void removeTree(const std::string& path);
