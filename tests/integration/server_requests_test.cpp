@@ -134,6 +134,39 @@ TEST_F(ServerRequests, ASilentServerFailsWithinTheBound) {
     EXPECT_THROW(ServerCommClass::sendServerRequest(reply, server.url().c_str(), {{"op", "hi"}}), std::runtime_error);
 }
 
+// A listener whose accept queue is full: the kernel drops further connection attempts, so a
+// connection is never made, as with a dead host.
+TEST_F(ServerRequests, AConnectionNotMadeWithinTheBoundFails) {
+    const int listener = socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_GE(listener, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(listen(listener, 0), 0);
+    ASSERT_EQ(getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size), 0);
+    std::vector<int> fillers;
+    for (int i = 0; i < 3; ++i) {
+        const int filler = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+        connect(filler, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        fillers.push_back(filler);
+    }
+    ServerCommClass::setLimits({1, 60, 64u << 20});
+    const std::string url = "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/cgi/u";
+    const auto start = std::chrono::steady_clock::now();
+    ServerReply reply;
+    try {
+        ServerCommClass::sendServerRequest(reply, url.c_str(), {{"op", "hi"}});
+        ADD_FAILURE() << "a connection that was never made gave a reply";
+    } catch (const std::runtime_error& e) {
+        EXPECT_STREQ(e.what(), curl_easy_strerror(CURLE_OPERATION_TIMEDOUT));
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
+    for (int filler : fillers) close(filler);
+    close(listener);
+}
+
 TEST_F(ServerRequests, AReplyOverTheCapIsATransportFailure) {
     ServerCommClass::setLimits({30, 60, 1000});
     RawResponder big(http(200, "ok\n" + std::string(2000, 'A') + "\n"));
