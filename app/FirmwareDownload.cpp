@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <future>
+#include <system_error>
 #include <thread>
 
 #include "ServerComm.h"
@@ -113,7 +114,7 @@ uint32_t UpdaterApp::Download_Firmware(uint32_t serialNumber, const std::string&
     std::string image;
     std::promise<bool> done;
     std::future<bool> result = done.get_future();
-    std::thread worker([&, buildNumber = std::to_string(build)] {
+    auto fetch = [&, buildNumber = std::to_string(build)] {
         bool received = false;
         try {
             received = ServerCommClass::GetBuild(serialNumber, designation, buildNumber, image, base,
@@ -122,13 +123,20 @@ uint32_t UpdaterApp::Download_Firmware(uint32_t serialNumber, const std::string&
             received = false;
         }
         done.set_value(received);
-    });
+    };
+    std::thread worker;
+    try {
+        worker = std::thread(fetch);
+    } catch (const std::system_error&) {
+        done.set_value(false);  // no thread to be had: a failed download, not a throw
+    }
     display().showActivity(true, "Downloading");
     while (result.wait_for(std::chrono::milliseconds(100)) != std::future_status::ready)
         display().showActivity(true, "Downloading");
     display().showActivity(false, "Downloading");
     const bool received = result.get();
-    worker.join();
+    if (worker.joinable())
+        worker.join();
     if (!received)
         displayPrintf(display(), 1, "Download failed");
 
