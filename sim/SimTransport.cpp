@@ -165,7 +165,7 @@ int listenOnLoopback(uint16_t port, uint16_t& actual)
     return fd;
 }
 
-SimTcpTransport::SimTcpTransport(SimModule& module, uint16_t port) : SimTransport(module)
+SimTcpTransport::SimTcpTransport(SimModule& module, uint16_t port) : SimRawTransport(module)
 {
     listenFd_ = listenOnLoopback(port, port_);
     if (listenFd_ < 0)
@@ -230,7 +230,7 @@ void SimTcpTransport::acceptHost()
     {
         std::lock_guard lock(connectionMutex_);
         connectionFd_ = fd;
-        parser_.reset();
+        resetParser();
     }
     module().setAttached(true);
 }
@@ -275,16 +275,6 @@ bool SimTcpTransport::setRefusing(bool refusing)
 {
     refusing_ = refusing;
     return true;
-}
-
-std::vector<uint8_t> SimTcpTransport::encode(const SimPacket& packet)
-{
-    return packet.image();
-}
-
-std::optional<SimPacket> SimTcpTransport::parse(uint8_t byte)
-{
-    return parser_.feed(byte);
 }
 
 void SimTcpTransport::writeWire(const std::vector<uint8_t>& bytes)

@@ -65,9 +65,24 @@ private:
     bool silent_ = false;
 };
 
+// A transport whose wire carries bare packet images, without framing (TCP, USB).
+class SimRawTransport : public SimTransport {
+public:
+    using SimTransport::SimTransport;
+
+protected:
+    // A new host starts at a packet boundary.
+    void resetParser() { parser_.reset(); }
+    std::vector<uint8_t> encode(const SimPacket& packet) override { return packet.image(); }
+    std::optional<SimPacket> parse(uint8_t byte) override { return parser_.feed(byte); }
+
+private:
+    RawPacketParser parser_;
+};
+
 // A first-generation network module: a TCP listener on 127.0.0.1, one host connection at a
 // time (a new one replaces the old, as a reconnecting host expects).
-class SimTcpTransport : public SimTransport {
+class SimTcpTransport : public SimRawTransport {
 public:
     // Port 0 picks a free one. Throws std::runtime_error when it cannot listen.
     SimTcpTransport(SimModule& module, uint16_t port);
@@ -84,8 +99,6 @@ private:
     void acceptHost();
     void readHost();
     void dropHost();
-    std::vector<uint8_t> encode(const SimPacket& packet) override;
-    std::optional<SimPacket> parse(uint8_t byte) override;
     void writeWire(const std::vector<uint8_t>& bytes) override;
 
     int listenFd_ = -1;
@@ -94,7 +107,6 @@ private:
     int connectionFd_ = -1;
     std::atomic<bool> refusing_{false};
     std::atomic<bool> running_{true};
-    RawPacketParser parser_;
     std::thread thread_;
 };
 

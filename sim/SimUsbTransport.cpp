@@ -11,7 +11,7 @@ namespace {
 constexpr uint16_t kMaxPacketSize = 64;
 }
 
-SimUsbTransport::SimUsbTransport(SimModule& module) : SimTransport(module)
+SimUsbTransport::SimUsbTransport(SimModule& module) : SimRawTransport(module)
 {
     if (!plug())
         throw std::runtime_error("the USB bus refused the simulated module");
@@ -32,7 +32,7 @@ bool SimUsbTransport::plug()
     device_ = aUSBBus_Plug(config.serialNumber, config.model, kMaxPacketSize, kMaxPacketSize);
     if (!device_)
         return false;
-    parser_.reset();
+    resetParser();
     aUSBBus_SetHeld(device_, refusing_);
     aUSBBus_SetOutHandler(device_, &SimUsbTransport::onOut, this);
     return true;
@@ -81,16 +81,6 @@ void SimUsbTransport::onOut(const uint8_t* bytes, std::size_t length, void* refe
     auto* self = static_cast<SimUsbTransport*>(reference);
     self->module().setAttached(true);
     self->deliverIncoming(bytes, length);
-}
-
-std::vector<uint8_t> SimUsbTransport::encode(const SimPacket& packet)
-{
-    return packet.image();
-}
-
-std::optional<SimPacket> SimUsbTransport::parse(uint8_t byte)
-{
-    return parser_.feed(byte);
 }
 
 void SimUsbTransport::writeWire(const std::vector<uint8_t>& bytes)

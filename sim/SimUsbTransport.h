@@ -11,7 +11,7 @@ struct aUSBBusDevice;
 
 namespace halcyonix_sim {
 
-class SimUsbTransport : public SimTransport {
+class SimUsbTransport : public SimRawTransport {
 public:
     // Plugs the module in with its serial number and model. Throws std::runtime_error when the
     // bus refuses the device.
@@ -28,14 +28,11 @@ public:
 private:
     static void onOut(const uint8_t* bytes, std::size_t length, void* reference);
     bool plug();
-    std::vector<uint8_t> encode(const SimPacket& packet) override;
-    std::optional<SimPacket> parse(uint8_t byte) override;
     void writeWire(const std::vector<uint8_t>& bytes) override;
 
     std::mutex deviceMutex_;
     aUSBBusDevice* device_ = nullptr;
     bool refusing_ = false;
-    RawPacketParser parser_;
 };
 
 }  // namespace halcyonix_sim
